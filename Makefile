@@ -1,0 +1,34 @@
+# fmscope: `make run` builds and starts the program, `make test` builds and runs every test.
+BUILD ?= build
+CMAKE_FLAGS ?=
+JOBS ?= $(shell nproc)
+MAKEFLAGS += --no-print-directory
+
+.PHONY: all run test bench build deps test-deps clean fuzz measure screenshot
+
+all: build
+
+deps:
+	@scripts/install-deps build
+
+test-deps:
+	@scripts/install-deps test
+
+$(BUILD)/CMakeCache.txt:
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+
+build: deps $(BUILD)/CMakeCache.txt
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./$(BUILD)/fmscope
+
+test: test-deps $(BUILD)/CMakeCache.txt
+	@cmake --build $(BUILD) -j $(JOBS)
+	scripts/test-services ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+bench: build
+	scripts/test-services ./$(BUILD)/bench/fmscope_bench
+
+clean:
+	rm -rf $(BUILD)
