@@ -32,3 +32,12 @@ bench: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Short libFuzzer run of the terminal key decoder (clang).
+FUZZ_SECONDS ?= 20
+fuzz: test-deps
+	scripts/fuzz-keys $(FUZZ_SECONDS)
+
+# Figures of the whole program (CPU, latency, memory, underruns).
+measure: test-deps build
+	scripts/test-services scripts/measure

@@ -69,4 +69,4 @@ INSTANTIATE_TEST_SUITE_P(
         WrapCase{"negative frequency goes below zero and stays", 0.0f, -22050.0f, -0.5f},
         WrapCase{"far below zero is never raised", -3.0f, -11025.0f, -3.25f},
         WrapCase{"zero frequency stands still", 0.375f, 0.0f, 0.375f}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+    [](const ::testing::TestParamInfo<WrapCase>& param) { return "case" + std::to_string(param.index); });
