@@ -44,43 +44,44 @@ struct TraceRun {
 };
 
 // Walk the trace's points: save both phases and set them to 0, then for each
-// point step lfo, store the carrier law's frequency in osc, step osc and call
-// plot(column, row); restore both phases bit for bit at the end. osc.frequency,
-// osc.value and lfo.value keep what the last point left. Rows that no int can
-// hold (a non-finite or huge output) are passed as -1, off every surface.
+// point step the modulator (lfo), store the carrier law's frequency in the
+// carrier (osc), step the carrier and call plot(column, row); restore both
+// phases bit for bit at the end. The carrier's frequency and both values keep
+// what the last point left. Rows that no int can hold (a non-finite or huge
+// output) are passed as -1, off every surface.
 // `steady` is false when another thread wrote either frequency during the
 // walk, so that the points may not be those of the frequency it began with.
 template <typename Plot>
-TraceRun walkTrace(Oscillator& osc, Oscillator& lfo, Plot&& plot)
+TraceRun walkTrace(Oscillator& carrier, Oscillator& modulator, Plot&& plot)
 {
-    const float oscPhase = osc.phase;
-    const float lfoPhase = lfo.phase;
-    osc.phase = 0.0f;
-    lfo.phase = 0.0f;
+    const float oscPhase = carrier.phase;
+    const float lfoPhase = modulator.phase;
+    carrier.phase = 0.0f;
+    modulator.phase = 0.0f;
 
     const auto bits = [](float value) {
         std::uint32_t word;
         std::memcpy(&word, &value, sizeof word);
         return word;
     };
-    const float lfoHz = lfo.frequency.load(std::memory_order_relaxed);
+    const float lfoHz = modulator.frequency.load(std::memory_order_relaxed);
     bool steady = true;
     for (float x = 0.0f; x < static_cast<float>(traceColumns); x = nextTracePosition(x)) {
-        lfo.step();
-        steady &= bits(lfo.frequency.load(std::memory_order_relaxed)) == bits(lfoHz);
-        const float carrierHz = carrierFrequency(lfo.output());
-        osc.frequency.store(carrierHz, std::memory_order_relaxed);
-        osc.step();
-        steady &= bits(osc.frequency.load(std::memory_order_relaxed)) == bits(carrierHz);
+        modulator.step();
+        steady &= bits(modulator.frequency.load(std::memory_order_relaxed)) == bits(lfoHz);
+        const float carrierHz = carrierFrequency(modulator.output());
+        carrier.frequency.store(carrierHz, std::memory_order_relaxed);
+        carrier.step();
+        steady &= bits(carrier.frequency.load(std::memory_order_relaxed)) == bits(carrierHz);
 
-        const auto y = static_cast<float>(static_cast<double>(osc.output()) * traceRowsPerUnit);
+        const auto y = static_cast<float>(static_cast<double>(carrier.output()) * traceRowsPerUnit);
         const double row = static_cast<double>(y) + traceZeroRow;
         const bool fits = row > -2147483649.0 && row < 2147483648.0;
         plot(static_cast<int>(x), fits ? static_cast<int>(row) : -1);
     }
 
-    osc.phase = oscPhase;
-    lfo.phase = lfoPhase;
+    carrier.phase = oscPhase;
+    modulator.phase = lfoPhase;
     return {lfoHz, steady};
 }
 
