@@ -73,15 +73,15 @@ bool contains(const std::string& text, const char* word)
     return lower.find(word) != std::string::npos;
 }
 
-int errorFromText(const std::string& text)
+} // namespace
+
+int openErrorCode(const std::string& text)
 {
     if (contains(text, "busy")) return kErrDeviceBusy;
     if (contains(text, "sample rate") || contains(text, "format") || contains(text, "channel"))
         return kErrUnsupportedFormat;
     return kErrInitDevice;
 }
-
-} // namespace
 
 bool isKnownOutput(int outputType)
 {
@@ -158,27 +158,36 @@ Device* Device::open(int outputType, const Driver& driver, int sampleRate, uint3
         out.deviceId = driver.deviceIndex;
         out.nChannels = 2;
         out.firstChannel = 0;
-        RtAudio::StreamOptions options;
-        options.streamName = "fmscope";
         // Two periods of one block each: the backend's share of the buffering
         // (ALSA's buffer, PulseAudio's maxlength). JACK uses its own period.
-        options.numberOfBuffers = 2;
-        unsigned int frames = blockFrames;
-        openErrorText.clear();
-        opening.store(true, std::memory_order_release);
-        rt.openStream(&out, nullptr, RTAUDIO_SINT16, static_cast<unsigned>(sampleRate), &frames,
-                      &Device::audioCallback, device.get(), &options, &onRtAudioError);
-        opening.store(false, std::memory_order_release);
-        if (!rt.isStreamOpen()) {
-            *error = errorFromText(openErrorText);
-            return nullptr;
+        // A device that insists on more periods (ALSA's PulseAudio plugin
+        // takes three) is opened again with shorter ones, so that the total
+        // stays at two blocks.
+        unsigned int period = blockFrames;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            RtAudio::StreamOptions options;
+            options.streamName = "fmscope";
+            options.numberOfBuffers = 2;
+            unsigned int frames = period;
+            openErrorText.clear();
+            opening.store(true, std::memory_order_release);
+            rt.openStream(&out, nullptr, RTAUDIO_SINT16, static_cast<unsigned>(sampleRate), &frames,
+                          &Device::audioCallback, device.get(), &options, &onRtAudioError);
+            opening.store(false, std::memory_order_release);
+            if (!rt.isStreamOpen()) {
+                *error = openErrorCode(openErrorText);
+                return nullptr;
+            }
+            const unsigned periods =
+                outputType == kOutputJack || options.numberOfBuffers == 0 ? 1 : options.numberOfBuffers;
+            device->bufferFrames_ = frames * periods;
+            if (outputType == kOutputJack || periods <= 2 || attempt == 1) break;
+            rt.closeStream();
+            period = 2 * blockFrames / periods;
         }
-        const unsigned periods =
-            outputType == kOutputJack || options.numberOfBuffers == 0 ? 1 : options.numberOfBuffers;
-        device->bufferFrames_ = frames * periods;
     } catch (const RtAudioError& e) {
         opening.store(false, std::memory_order_release);
-        *error = errorFromText(e.getMessage());
+        *error = openErrorCode(e.getMessage());
         return nullptr;
     }
     return device.release();

@@ -48,6 +48,10 @@ enum ErrorCode : int {
     kErrNoChannel = 16,
 };
 
+// The error code for the text of a failed open: a busy device 4, a rate,
+// format or channel count it refuses 6, anything else 3.
+int openErrorCode(const std::string& text);
+
 // One open 16-bit stereo output stream on a backend device. Open at init,
 // started when the stream plays; its audio callback only calls
 // Engine::deviceRequest().
