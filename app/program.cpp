@@ -68,6 +68,10 @@ void programMain(int argc, char** argv)
     if (!initAudio())
         std::exit(1);
 
+    // The picture belongs in a desktop window. Without a display SDL would
+    // fall back to drawing on the terminal (caca, aalib), over the dialog
+    // and the key loop, so X11 is asked for unless the user chose a driver.
+    setenv("SDL_VIDEODRIVER", "x11", 0);
     SDL_Init(SDL_INIT_VIDEO);
     screen = SDL_SetVideoMode(640, 480, 0, SDL_ANYFORMAT);
     if (!screen) {

@@ -23,7 +23,7 @@ class Dialog(unittest.TestCase):
             s.expect(re.escape(OUTPUT_MENU))
             self.assertEqual(s.text, OUTPUT_MENU, "the version check prints nothing when it passes")
             s.type("4")
-            s.expect(re.escape(PROMPT) + "$")
+            s.expect("Driver list\n.*" + re.escape(PROMPT) + "$")
             driver_menu = s.text[len(OUTPUT_MENU):]
             self.assertRegex(driver_menu, "^" + re.escape(DASH + "NoSound Driver list\n" + DASH)
                              + r"1 - [^\n]+\n" + re.escape(DASH + PROMPT) + "$")
@@ -61,12 +61,24 @@ class Dialog(unittest.TestCase):
             self.assertGreater(max(samples), 9000)
             self.assertLess(min(samples), -9000)
 
+    def test_jack_output_plays(self):
+        with Session() as s:
+            s.expect(re.escape(OUTPUT_MENU))
+            s.type("3")
+            s.expect(re.escape(DASH + "ASIO Driver list\n" + DASH) + r"1 - [^\n]*\n.*" + re.escape(PROMPT) + "$")
+            s.type("1")
+            s.expect(re.escape(HELP))
+            ports = subprocess.run(["jack_lsp", "-c"], capture_output=True, text=True, check=True).stdout
+            self.assertRegex(ports, r"system:playback_1\n\s+\S+", "connected to the playback ports")
+            s.type("9")
+            s.expect(freq_lines("2.000000"))
+
     def test_esc_at_each_menu_ends_with_status_zero(self):
         for keys, last in (([], OUTPUT_MENU), (["4"], PROMPT)):
             with Session() as s:
                 s.expect(re.escape(OUTPUT_MENU))
                 s.type(keys)
-                s.expect(re.escape(last) + "$")
+                s.expect((".*Driver list\n.*" if keys else "") + re.escape(last) + "$")
                 s.type([b"\x1b"])
                 self.assertEqual(s.wait(), 0)
                 self.assertTrue(s.text.endswith(last), "nothing printed after ESC")
@@ -79,7 +91,7 @@ class Dialog(unittest.TestCase):
             self.assertEqual(s.text, OUTPUT_MENU)
             self.assertIsNone(s.process.poll(), "an arrow key is not ESC")
             s.type("4")
-            s.expect(re.escape(PROMPT) + "$")
+            s.expect("Driver list\n.*" + re.escape(PROMPT) + "$")
             before = s.text
             s.type(["0", "2", "a", KEY_UP], pause=0.1)
             s.settle(0.3)
@@ -116,7 +128,7 @@ class Dialog(unittest.TestCase):
 def start_menus(s):
     s.expect(re.escape(OUTPUT_MENU))
     s.type("4")
-    s.expect(re.escape(PROMPT) + "$")
+    s.expect("Driver list\n.*" + re.escape(PROMPT) + "$")
     s.type("1")
 
 
