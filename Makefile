@@ -41,3 +41,7 @@ fuzz: test-deps
 # Figures of the whole program (CPU, latency, memory, underruns).
 measure: test-deps build
 	scripts/test-services scripts/measure
+
+# The README's picture of the window, taken under Xvfb.
+screenshot: test-deps build
+	FMSCOPE_BINARY=$(BUILD)/fmscope scripts/test-services scripts/screenshot docs/window.png
