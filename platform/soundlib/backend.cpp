@@ -6,6 +6,9 @@
 #include <jack/jack.h>
 #include <rtaudio/RtAudio.h>
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -136,6 +139,7 @@ Device* Device::open(int outputType, const Driver& driver, int sampleRate, uint3
         return nullptr;
     }
     RtAudio& rt = *device->rt_;
+    device->jack_ = outputType == kOutputJack;
     try {
         // The list may be stale: the device must still be there, by name.
         if (driver.deviceIndex >= rt.getDeviceCount()) {
@@ -246,6 +250,18 @@ int Device::audioCallback(void* out, void*, unsigned int frames, double, unsigne
     if (!engine) {
         std::fill_n(static_cast<int16_t*>(out), size_t{frames} * 2, int16_t{0});
         return 0;
+    }
+    if (!device->threadRaised_) {
+        // RtAudio's own thread (ALSA, PulseAudio) only copies: real-time
+        // class where allowed, set once. RtAudio's flag for this prints a
+        // line on success, so it is done here. JACK's thread is the server's
+        // business.
+        device->threadRaised_ = true;
+        if (!device->jack_) {
+            sched_param param{};
+            param.sched_priority = 10;
+            pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+        }
     }
     if (status & RTAUDIO_OUTPUT_UNDERFLOW) engine->deviceUnderflow();
     engine->deviceRequest(out, frames);

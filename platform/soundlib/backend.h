@@ -81,6 +81,8 @@ private:
     std::unique_ptr<RtAudio> rt_;
     uint32_t bufferFrames_ = 0;
     Engine* engine_ = nullptr;  // set before the stream starts
+    bool jack_ = false;
+    bool threadRaised_ = false;  // audio thread only
 };
 
 // Silence ALSA's and JACK's printers and keep libjack from starting a

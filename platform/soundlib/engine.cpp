@@ -1,7 +1,11 @@
 #include "platform/soundlib/engine.h"
 
 #include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -67,6 +71,22 @@ bool waitFor(const std::atomic<bool>& done, int timeoutMs)
         sleepNs(1000 * 1000);
     }
     return true;
+}
+
+// Ask for a larger share of the CPU than ordinary threads where allowed
+// (root or an rtprio/nice limit); without the right this is a no-op. The
+// streamer gets a high CFS weight, not a real-time class, because it runs
+// the program's callback, which draws; the null output's clock only copies.
+void raiseNice(int nice)
+{
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), nice);
+}
+
+void raiseRealtime(int priority)
+{
+    sched_param param{};
+    param.sched_priority = priority;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 }
 
 } // namespace
@@ -182,6 +202,7 @@ void Engine::takeOver(int64_t now)
 void Engine::streamerMain()
 {
     pthread_setname_np(pthread_self(), "fmscope-stream");
+    raiseNice(-15);
     bool watching = false;
     uint64_t lastDelivered = 0;
     int64_t lastProgress = 0;
@@ -243,6 +264,7 @@ void Engine::streamerMain()
 void Engine::nullMain()
 {
     pthread_setname_np(pthread_self(), "fmscope-null");
+    raiseRealtime(10);
     int64_t start = monotonicNs();
     uint64_t frames = 0;
     while (!nullStop_.load(std::memory_order_acquire)) {

@@ -35,9 +35,14 @@ constexpr unsigned kModeKnown = kModeRequired | kModePlacement;
 constexpr int kMaxStreamBytes = 16 << 20;
 constexpr int kMinRate = 4000;
 constexpr int kMaxRate = 192000;
-// 10 ms per callback (100 redraws a second), two blocks of lead.
+// 10 ms per callback (100 redraws a second). The streamer runs ahead by as
+// many blocks as fit in 50 ms of audio beside the backend's buffer, at least
+// two and at most four: PulseAudio and ALSA 3 (30 + 20 ms), JACK 4
+// (40 + 5.8 ms at a 256-frame period), the null output 2.
 constexpr int kBlocksPerSecond = 100;
-constexpr uint32_t kLeadBlocks = 2;
+constexpr uint32_t kMinLeadBlocks = 2;
+constexpr uint32_t kMaxLeadBlocks = 4;
+constexpr int kBufferingBudgetMs = 50;
 constexpr int kDefaultOutput = kOutputPulse;
 // Bounded waits, so that neither a stuck callback nor a hung server holds
 // the caller or the process exit.
@@ -217,7 +222,15 @@ FSOUND_STREAM* FSOUND_Stream_Create(FSOUND_STREAMCALLBACK callback, int length, 
     const uint32_t lengthFrames = static_cast<uint32_t>(length / 4);
     uint32_t block = blockFramesFor(l.rate);
     if (block > lengthFrames) block = lengthFrames;
-    uint32_t lead = block * kLeadBlocks;
+    const uint32_t budget = static_cast<uint32_t>(l.rate * kBufferingBudgetMs / 1000);
+    const uint32_t backend = l.backendFrames.load(std::memory_order_relaxed);
+    uint32_t leadBlocks = kMinLeadBlocks;
+    if (l.device) {
+        leadBlocks = backend < budget ? (budget - backend) / blockFramesFor(l.rate) : 0;
+        if (leadBlocks < kMinLeadBlocks) leadBlocks = kMinLeadBlocks;
+        if (leadBlocks > kMaxLeadBlocks) leadBlocks = kMaxLeadBlocks;
+    }
+    uint32_t lead = block * leadBlocks;
     if (lead > lengthFrames) lead = lengthFrames;
     try {
         FSOUND_STREAM* stream = new FSOUND_STREAM{nullptr, -1, false};
@@ -306,7 +319,7 @@ int soundlib_GetStatus(SoundlibStatus* status)
         status->clockFallback = c.clockFallback;
     } else if (l.initialised) {
         status->blockFrames = static_cast<int>(blockFramesFor(l.rate));
-        status->ringLeadFrames = status->blockFrames * static_cast<int>(kLeadBlocks);
+        status->ringLeadFrames = status->blockFrames * static_cast<int>(kMinLeadBlocks);
     }
     if (l.rate > 0)
         status->bufferingMs =
