@@ -61,6 +61,7 @@ public:
     Child(const std::function<void()>& body, Options options = {})
     {
         EXPECT_EQ(openpty(&master_, &slave_, nullptr, nullptr, nullptr), 0);
+        initial_ = settingsOf(slave_);
         int pipeFds[2];
         EXPECT_EQ(pipe(pipeFds), 0);
         reports_ = pipeFds[0];
@@ -101,11 +102,10 @@ public:
     {
         const auto giveUp = std::chrono::steady_clock::now() + 5s;
         while (text_.find(needle) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > giveUp) {
-                ADD_FAILURE() << "no \"" << needle << "\" in \"" << text_ << "\"";
+            if (std::chrono::steady_clock::now() > giveUp || !readReports(100)) {
+                ADD_FAILURE() << "no \"" << needle << "\" in \"" << text_ << "\"" << describeEnd();
                 break;
             }
-            readReports(100);
         }
         return text_;
     }
@@ -114,8 +114,8 @@ public:
     std::string reportsWithin(int ms)
     {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < until)
-            readReports(20);
+        while (std::chrono::steady_clock::now() < until && readReports(20)) {
+        }
         return text_;
     }
 
@@ -132,6 +132,8 @@ public:
     }
 
     termios settings() const { return settingsOf(slave_); }
+    // The terminal's settings before the child started.
+    const termios& initialSettings() const { return initial_; }
     int slave() const { return slave_; }
     pid_t pid() const { return pid_; }
     bool running() const { return waitpid(pid_, nullptr, WNOHANG) == 0; }
@@ -165,15 +167,29 @@ public:
     }
 
 private:
-    void readReports(int ms)
+    // False once the child can report nothing more.
+    bool readReports(int ms)
     {
         pollfd p = {reports_, POLLIN, 0};
         if (poll(&p, 1, ms) <= 0)
-            return;
+            return true;
         char buffer[256];
         const ssize_t n = read(reports_, buffer, sizeof buffer);
         if (n > 0)
             text_.append(buffer, static_cast<size_t>(n));
+        return n > 0;
+    }
+
+    // How the child ended, when it has.
+    std::string describeEnd()
+    {
+        int status = 0;
+        if (pid_ <= 0 || waitpid(pid_, &status, WNOHANG) != pid_)
+            return "";
+        pid_ = -1;
+        if (WIFSIGNALED(status))
+            return "; the child was ended by signal " + std::to_string(WTERMSIG(status));
+        return "; the child exited with status " + std::to_string(WEXITSTATUS(status));
     }
 
     int master_ = -1;
@@ -181,6 +197,7 @@ private:
     int reports_ = -1;
     pid_t pid_ = -1;
     std::string text_;
+    termios initial_;
 };
 
 // Reads keys until 'q', reporting each with a "!" if the key-waiting test had not announced it
@@ -201,7 +218,7 @@ void readKeysUntilQ()
 TEST(ConsoleKeyboard, ReadsKeysUnechoedAndRestoresTheTerminalOnExit)
 {
     Child child(readKeysUntilQ);
-    const termios before = child.settings();
+    const termios before = child.initialSettings();
     child.waitFor("open 1\n");
 
     const termios during = child.settings();
@@ -244,7 +261,7 @@ TEST_P(ConsoleKeyboardSignal, RestoresTheTerminalAndEndsWithTheSameSignal)
         for (;;)
             consoleWaitForKey();
     });
-    const termios before = child.settings();
+    const termios before = child.initialSettings();
     child.waitFor("open 1\n");
     ASSERT_FALSE(sameBytes(child.settings(), before));
 
