@@ -184,8 +184,10 @@ private:
     std::string describeEnd()
     {
         int status = 0;
-        if (pid_ <= 0 || waitpid(pid_, &status, WNOHANG) != pid_)
+        if (pid_ <= 0 || waitpid(pid_, &status, WNOHANG | WUNTRACED) != pid_)
             return "";
+        if (WIFSTOPPED(status))
+            return "; the child was stopped by signal " + std::to_string(WSTOPSIG(status));
         pid_ = -1;
         if (WIFSIGNALED(status))
             return "; the child was ended by signal " + std::to_string(WTERMSIG(status));
