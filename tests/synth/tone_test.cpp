@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -78,7 +78,7 @@ TEST(FillBlock, WritesOnlyWholeFrames)
         fillBlock(bytes.data(), c.length, tone.osc, tone.lfo);
         Tone reference;
         const auto expected = fill(reference, c.frames);
-        EXPECT_EQ(std::memcmp(bytes.data(), expected.data(), expected.size()), 0) << c.length;
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bytes.begin())) << c.length;
         EXPECT_EQ(reference.lfo.phase, tone.lfo.phase) << c.length;
         for (std::size_t i = expected.size(); i < bytes.size(); ++i)
             ASSERT_EQ(bytes[i], 0xAB) << "byte " << i << " past the frames, length " << c.length;
