@@ -4,7 +4,7 @@ CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all run test bench build deps test-deps clean fuzz measure screenshot
+.PHONY: all run test test-sanitizers bench build deps test-deps clean fuzz measure screenshot
 
 all: build
 
@@ -26,6 +26,24 @@ run: build
 test: test-deps $(BUILD)/CMakeCache.txt
 	@cmake --build $(BUILD) -j $(JOBS)
 	scripts/test-services ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# Every test again, built with ThreadSanitizer and with AddressSanitizer +
+# UndefinedBehaviorSanitizer; any report fails the run (the end-to-end tests
+# run the sanitized program, so a report there ends it and fails the test).
+SUPP = $(CURDIR)/tests/sanitizers
+SANITIZER_ENV = TSAN_OPTIONS="suppressions=$(SUPP)/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+	LSAN_OPTIONS="suppressions=$(SUPP)/lsan.supp print_suppressions=0" \
+	ASAN_OPTIONS="detect_leaks=1 abort_on_error=0" \
+	UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1"
+test-sanitizers: test-deps
+	@for s in thread address; do \
+		[ -f $(BUILD)-$$s/CMakeCache.txt ] || cmake -S . -B $(BUILD)-$$s -DFMSCOPE_SANITIZE=$$s >/dev/null || exit 1; \
+		cmake --build $(BUILD)-$$s -j $(JOBS) || exit 1; \
+	done
+	$(SANITIZER_ENV) scripts/test-services sh -c '\
+		ctest --test-dir $(BUILD)-thread --output-on-failure -j $(JOBS); t=$$?; \
+		ctest --test-dir $(BUILD)-address --output-on-failure -j $(JOBS); a=$$?; \
+		[ $$t -eq 0 ] && [ $$a -eq 0 ]'
 
 bench: build
 	scripts/test-services ./$(BUILD)/bench/fmscope_bench
