@@ -129,7 +129,7 @@ std::vector<Driver> probeDrivers(int outputType)
 }
 
 Device* Device::open(int outputType, const Driver& driver, int sampleRate, uint32_t blockFrames,
-                     int* error)
+                     uint32_t maxBufferFrames, int* error)
 {
     quietBackends();
     std::unique_ptr<Device> device(new Device);
@@ -164,9 +164,8 @@ Device* Device::open(int outputType, const Driver& driver, int sampleRate, uint3
         out.firstChannel = 0;
         // Two periods of one block each: the backend's share of the buffering
         // (ALSA's buffer, PulseAudio's maxlength). JACK uses its own period.
-        // A device that insists on more periods (ALSA's PulseAudio plugin
-        // takes three) is opened again with shorter ones, so that the total
-        // stays at two blocks.
+        // ALSA's PulseAudio plugin insists on three, which is kept while it
+        // fits the budget; more is opened again with shorter periods.
         unsigned int period = blockFrames;
         for (int attempt = 0; attempt < 2; ++attempt) {
             RtAudio::StreamOptions options;
@@ -185,9 +184,10 @@ Device* Device::open(int outputType, const Driver& driver, int sampleRate, uint3
             const unsigned periods =
                 outputType == kOutputJack || options.numberOfBuffers == 0 ? 1 : options.numberOfBuffers;
             device->bufferFrames_ = frames * periods;
-            if (outputType == kOutputJack || periods <= 2 || attempt == 1) break;
+            if (outputType == kOutputJack || device->bufferFrames_ <= maxBufferFrames || attempt == 1)
+                break;
             rt.closeStream();
-            period = 2 * blockFrames / periods;
+            period = maxBufferFrames / periods;
         }
     } catch (const RtAudioError& e) {
         opening.store(false, std::memory_order_release);

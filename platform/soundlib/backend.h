@@ -57,10 +57,11 @@ int openErrorCode(const std::string& text);
 // Engine::deviceRequest().
 class Device {
 public:
-    // Opens `driver` at `sampleRate`, asking for periods of blockFrames and
-    // no more than two of them. Null with *error set on failure.
+    // Opens `driver` at `sampleRate`, asking for two periods of blockFrames;
+    // a device that grants more than maxBufferFrames in all is opened again
+    // with shorter periods. Null with *error set on failure.
     static Device* open(int outputType, const Driver& driver, int sampleRate,
-                        uint32_t blockFrames, int* error);
+                        uint32_t blockFrames, uint32_t maxBufferFrames, int* error);
     ~Device();
 
     // Start pulling from `engine`; false when the backend refuses.

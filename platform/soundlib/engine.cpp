@@ -73,20 +73,17 @@ bool waitFor(const std::atomic<bool>& done, int timeoutMs)
     return true;
 }
 
-// Ask for a larger share of the CPU than ordinary threads where allowed
-// (root or an rtprio/nice limit); without the right this is a no-op. The
-// streamer gets a high CFS weight, not a real-time class, because it runs
-// the program's callback, which draws; the null output's clock only copies.
-void raiseNice(int nice)
-{
-    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), nice);
-}
-
-void raiseRealtime(int priority)
+// Real-time class where allowed (root, or an rtprio limit), else a high
+// CFS weight where allowed (a nice limit), else nothing. The streamer runs
+// below the device threads (priority 10), which only copy, so the
+// program's drawing never delays a device; the kernel's real-time
+// throttling still bounds a callback that would not return.
+void raisePriority(int realtimePriority, int nice)
 {
     sched_param param{};
-    param.sched_priority = priority;
-    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+    param.sched_priority = realtimePriority;
+    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) != 0)
+        setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), nice);
 }
 
 } // namespace
@@ -202,7 +199,7 @@ void Engine::takeOver(int64_t now)
 void Engine::streamerMain()
 {
     pthread_setname_np(pthread_self(), "fmscope-stream");
-    raiseNice(-15);
+    raisePriority(5, -15);
     bool watching = false;
     uint64_t lastDelivered = 0;
     int64_t lastProgress = 0;
@@ -264,7 +261,7 @@ void Engine::streamerMain()
 void Engine::nullMain()
 {
     pthread_setname_np(pthread_self(), "fmscope-null");
-    raiseRealtime(10);
+    raisePriority(10, -15);
     int64_t start = monotonicNs();
     uint64_t frames = 0;
     while (!nullStop_.load(std::memory_order_acquire)) {

@@ -35,10 +35,11 @@ constexpr unsigned kModeKnown = kModeRequired | kModePlacement;
 constexpr int kMaxStreamBytes = 16 << 20;
 constexpr int kMinRate = 4000;
 constexpr int kMaxRate = 192000;
-// 10 ms per callback (100 redraws a second). The streamer runs ahead by as
-// many blocks as fit in 50 ms of audio beside the backend's buffer, at least
-// two and at most four: PulseAudio and ALSA 3 (30 + 20 ms), JACK 4
-// (40 + 5.8 ms at a 256-frame period), the null output 2.
+// 10 ms per callback (100 redraws a second). The backend's buffer may take
+// up to 30 ms; the streamer runs ahead by as many blocks as fit beside it in
+// 50 ms of audio, at least two and at most four: PulseAudio 3 (30 + 20 ms),
+// ALSA on PulseAudio's plugin 2 (20 + 30 ms), JACK 4 (40 + 5.8 ms at a
+// 256-frame period), the null output 4 (40 ms).
 constexpr int kBlocksPerSecond = 100;
 constexpr uint32_t kMinLeadBlocks = 2;
 constexpr uint32_t kMaxLeadBlocks = 4;
@@ -192,8 +193,10 @@ fsound_bool FSOUND_Init(int mixRate, int maxChannels, unsigned int flags)
         int error = kErrInitDevice;
         Device* device = nullptr;
         try {
-            device = Device::open(l.output, list[static_cast<size_t>(l.driver)], mixRate,
-                                  blockFramesFor(mixRate), &error);
+            const uint32_t block = blockFramesFor(mixRate);
+            const uint32_t budget = static_cast<uint32_t>(mixRate * kBufferingBudgetMs / 1000);
+            device = Device::open(l.output, list[static_cast<size_t>(l.driver)], mixRate, block,
+                                  budget - kMinLeadBlocks * block, &error);
         } catch (const std::bad_alloc&) {
             error = kErrMemory;
         }
@@ -224,12 +227,9 @@ FSOUND_STREAM* FSOUND_Stream_Create(FSOUND_STREAMCALLBACK callback, int length, 
     if (block > lengthFrames) block = lengthFrames;
     const uint32_t budget = static_cast<uint32_t>(l.rate * kBufferingBudgetMs / 1000);
     const uint32_t backend = l.backendFrames.load(std::memory_order_relaxed);
-    uint32_t leadBlocks = kMinLeadBlocks;
-    if (l.device) {
-        leadBlocks = backend < budget ? (budget - backend) / blockFramesFor(l.rate) : 0;
-        if (leadBlocks < kMinLeadBlocks) leadBlocks = kMinLeadBlocks;
-        if (leadBlocks > kMaxLeadBlocks) leadBlocks = kMaxLeadBlocks;
-    }
+    uint32_t leadBlocks = backend < budget ? (budget - backend) / blockFramesFor(l.rate) : 0;
+    if (leadBlocks < kMinLeadBlocks) leadBlocks = kMinLeadBlocks;
+    if (leadBlocks > kMaxLeadBlocks) leadBlocks = kMaxLeadBlocks;
     uint32_t lead = block * leadBlocks;
     if (lead > lengthFrames) lead = lengthFrames;
     try {
