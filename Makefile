@@ -58,7 +58,7 @@ fuzz: test-deps
 
 # Figures of the whole program (CPU, latency, memory, underruns).
 measure: test-deps build
-	scripts/test-services scripts/measure
+	FMSCOPE_BINARY=$(BUILD)/fmscope scripts/test-services scripts/measure
 
 # The README's picture of the window, taken under Xvfb.
 screenshot: test-deps build

@@ -28,10 +28,10 @@ int surfaceColumns(const SDL_Surface* surface)
     return surface->w < fit ? surface->w : fit;
 }
 
-void clearSurface(SDL_Surface* surface)
+bool clearSurface(SDL_Surface* surface)
 {
     if (surface == nullptr || SDL_LockSurface(surface) != 0)
-        return;
+        return false;
     auto* row = static_cast<Uint8*>(surface->pixels);
     const int bytesPerPixel = surface->format->BytesPerPixel;
     const std::size_t bytes = static_cast<std::size_t>(surfaceColumns(surface)) * bytesPerPixel;
@@ -54,6 +54,7 @@ void clearSurface(SDL_Surface* surface)
         }
     }
     SDL_UnlockSurface(surface);
+    return row != nullptr;
 }
 
 void putPixel(SDL_Surface* surface, int x, int y, Uint32 colour)

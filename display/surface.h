@@ -10,8 +10,9 @@
 // Fill the pixels of every row with the surface's own black (SDL_MapRGB 0,0,0),
 // under SDL_LockSurface. The bytes between a row's last pixel and the next row
 // are left alone. If the lock fails nothing is written and nothing unlocked.
+// True when the surface was cleared; callers may ignore it.
 // Call from the thread that owns the surface; allocates nothing.
-void clearSurface(SDL_Surface* surface);
+bool clearSurface(SDL_Surface* surface);
 
 // Store `colour`, a pixel value in the surface's format, at column x, row y
 // (row 0 is the top). Only the BytesPerPixel low-order bytes of the value are

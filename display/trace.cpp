@@ -9,18 +9,7 @@
 
 namespace {
 
-// Everything the trace's points and end state depend on, as bit patterns:
-// the phases are zeroed and osc.frequency overwritten before they are read.
-struct TraceKey {
-    std::uint32_t lfoFrequency, oscAmplitude, lfoAmplitude, oscPhaseOffset, lfoPhaseOffset;
-
-    bool operator==(const TraceKey& other) const
-    {
-        return lfoFrequency == other.lfoFrequency && oscAmplitude == other.oscAmplitude &&
-               lfoAmplitude == other.lfoAmplitude && oscPhaseOffset == other.oscPhaseOffset &&
-               lfoPhaseOffset == other.lfoPhaseOffset;
-    }
-};
+using TraceKey = TraceIdentity;
 
 std::uint32_t bitsOf(float value)
 {
@@ -50,6 +39,7 @@ struct TracePicture {
 
 TracePicture picture;
 unsigned long walks = 0;
+bool plottedWhole = false;  // the last drawTrace plotted the whole recorded picture
 
 // Collects a walk's points into `picture`, dropping repeats within a column
 // (each column's ~100 points hit far fewer distinct rows).
@@ -162,16 +152,41 @@ void drawTrace()
         picture.valid = run.steady;
     }
 
+    plottedWhole = false;
     SDL_Surface* const surface = screen;
     if (surface == nullptr)
         return;
     const bool mustLock = SDL_MUSTLOCK(surface);
     if (mustLock && SDL_LockSurface(surface) != 0)
         return;
-    if (surface->pixels != nullptr)
+    if (surface->pixels != nullptr) {
         plotPicture(surface);
+        plottedWhole = picture.valid;
+    }
     if (mustLock)
         SDL_UnlockSurface(surface);
+}
+
+TraceIdentity currentTraceIdentity()
+{
+    return keyOf(lfo->frequency.load(std::memory_order_relaxed), *osc, *lfo);
+}
+
+bool lastTracePlotted(TraceIdentity* identity)
+{
+    if (plottedWhole && identity != nullptr)
+        *identity = picture.key;
+    return plottedWhole;
+}
+
+bool replayTraceEndState(const TraceIdentity& shown)
+{
+    if (!picture.valid || !(picture.key == shown) || !(currentTraceIdentity() == shown))
+        return false;
+    osc->frequency.store(picture.oscFrequency, std::memory_order_relaxed);
+    osc->value = picture.oscValue;
+    lfo->value = picture.lfoValue;
+    return true;
 }
 
 void forgetTrace()

@@ -103,6 +103,32 @@ Uint32 traceColour(const SDL_PixelFormat* format);
 // Runs on the stream's thread: allocates nothing, takes no lock of its own.
 void drawTrace();
 
+// Everything a trace's picture and end state depend on, as bit patterns:
+// lfo.frequency, both amplitudes and both phase offsets.
+struct TraceIdentity {
+    std::uint32_t lfoFrequency, oscAmplitude, lfoAmplitude, oscPhaseOffset, lfoPhaseOffset;
+
+    bool operator==(const TraceIdentity& other) const
+    {
+        return lfoFrequency == other.lfoFrequency && oscAmplitude == other.oscAmplitude &&
+               lfoAmplitude == other.lfoAmplitude && oscPhaseOffset == other.oscPhaseOffset &&
+               lfoPhaseOffset == other.lfoPhaseOffset;
+    }
+};
+
+// The identity of the trace drawTrace would draw now, read from osc and lfo.
+TraceIdentity currentTraceIdentity();
+
+// True, with the picture's identity, when the last drawTrace plotted a whole
+// recorded picture (not a disturbed walk) onto a surface.
+bool lastTracePlotted(TraceIdentity* identity);
+
+// For a surface that already holds the picture of `shown`: when the trace
+// drawTrace would draw now is still that recorded picture, leave osc and lfo
+// exactly as drawTrace would and return true without plotting (it would store
+// the same bytes again). Otherwise change nothing and return false.
+bool replayTraceEndState(const TraceIdentity& shown);
+
 // Drop the recorded picture so the next drawTrace walks the trace again.
 // Call only while drawTrace cannot run (not from another thread meanwhile).
 void forgetTrace();

@@ -101,6 +101,10 @@ void quietBackends()
     jack_set_info_function(&silentJack);
     // A dialog that lists JACK ports must not start a JACK server.
     setenv("JACK_NO_START_SERVER", "1", 0);
+    // RtAudio writes some news straight to std::cerr, past showWarnings (a
+    // JACK server shutting its client down). The terminal is the program's:
+    // nothing of ours writes to std::cerr, so it is muted for good.
+    std::cerr.rdbuf(nullptr);
 }
 
 std::vector<Driver> probeDrivers(int outputType)

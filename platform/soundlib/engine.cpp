@@ -28,7 +28,9 @@ constexpr int64_t kFirstPullNs = 3000LL * 1000 * 1000;
 constexpr uint64_t kGiveBackCalls = 8;
 // The streamer looks at the ring at least this often and at most this often.
 constexpr int64_t kMinSleepNs = 500 * 1000;
-constexpr int64_t kMaxSleepNs = 4 * 1000 * 1000;
+constexpr int64_t kMaxSleepNs = 10 * 1000 * 1000;
+// How long after a device pull is due the streamer looks for the room it left.
+constexpr int64_t kPullSlackNs = 300 * 1000;
 // A null output this far behind its schedule (a suspended machine) starts a
 // new schedule instead of catching up in a burst.
 constexpr int64_t kRebaseNs = 250 * 1000 * 1000;
@@ -175,6 +177,9 @@ void Engine::deviceRequest(void* out, uint32_t frames)
         underrunFrames_.fetch_add(frames - got, std::memory_order_relaxed);
     }
     delivered_.fetch_add(frames, std::memory_order_release);
+    // clock_gettime is answered in user space (vDSO): no system call here.
+    lastPullFrames_.store(frames, std::memory_order_relaxed);
+    lastPullNs_.store(monotonicNs(), std::memory_order_release);
 }
 
 void Engine::renderBlock()
@@ -247,10 +252,19 @@ void Engine::streamerMain()
             target = fillTarget();
         }
 
-        // Sleep until about a block's room has drained.
+        // Sleep until about a block's room has drained. A device takes its
+        // frames in bursts, so when it drives the ring that room appears only
+        // at its next pull: sleep until that is due instead of looking in
+        // between.
         const uint64_t fill = ring_.fill();
         const uint64_t deficit = fill + block_ > target ? fill + block_ - target : 0;
         int64_t ns = framesToNs(deficit, rate_);
+        const int64_t lastPull = lastPullNs_.load(std::memory_order_acquire);
+        if (lastPull > 0 && deficit > 0 && !clockOwns_.load(std::memory_order_relaxed)) {
+            const int64_t nextPull =
+                lastPull + framesToNs(lastPullFrames_.load(std::memory_order_relaxed), rate_) + kPullSlackNs;
+            ns = nextPull - monotonicNs();
+        }
         if (ns < kMinSleepNs) ns = kMinSleepNs;
         if (ns > kMaxSleepNs) ns = kMaxSleepNs;
         sleepNs(ns);

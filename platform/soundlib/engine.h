@@ -108,6 +108,10 @@ private:
     std::atomic<uint64_t> rendered_{0};
     std::atomic<uint64_t> delivered_{0};
     std::atomic<uint64_t> deviceCalls_{0};
+    // When the device last pulled, and how much: room in the ring appears
+    // only at pulls, so the streamer sleeps until the next one is due.
+    std::atomic<int64_t> lastPullNs_{0};
+    std::atomic<uint32_t> lastPullFrames_{0};
     std::atomic<uint64_t> underruns_{0};
     std::atomic<uint64_t> underrunFrames_{0};
     std::atomic<uint64_t> deviceUnderflows_{0};

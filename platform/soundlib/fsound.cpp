@@ -5,6 +5,7 @@
 
 #include "platform/soundlib/backend.h"
 #include "platform/soundlib/engine.h"
+#include "platform/soundlib/status_file.h"
 #include "platform/soundlib/soundlib_extras.h"
 
 #include <atomic>
@@ -35,12 +36,15 @@ constexpr unsigned kModeKnown = kModeRequired | kModePlacement;
 constexpr int kMaxStreamBytes = 16 << 20;
 constexpr int kMinRate = 4000;
 constexpr int kMaxRate = 192000;
-// 10 ms per callback (100 redraws a second). The backend's buffer may take
-// up to 30 ms; the streamer runs ahead by as many blocks as fit beside it in
-// 50 ms of audio, at least two and at most four: PulseAudio 3 (30 + 20 ms),
-// ALSA on PulseAudio's plugin 2 (20 + 30 ms), JACK 4 (40 + 5.8 ms at a
-// 256-frame period), the null output 4 (40 ms).
-constexpr int kBlocksPerSecond = 100;
+// 12.5 ms per callback (80 redraws a second): every callback also redraws
+// the window, and each block costs the streamer and the backend a round of
+// wake-ups, so blocks are as long as the 50 ms budget allows. The backend's
+// buffer takes two blocks; the streamer runs ahead by as many blocks as fit
+// beside it in 50 ms of audio, at least two and at most four: PulseAudio 2
+// (25 + 25 ms), ALSA on PulseAudio's plugin 2 (25 + 25 ms in three shorter
+// periods), JACK 3 (37.5 + 5.8 ms at a 256-frame period), the null output 4
+// (50 ms).
+constexpr int kBlocksPerSecond = 80;
 constexpr uint32_t kMinLeadBlocks = 2;
 constexpr uint32_t kMaxLeadBlocks = 4;
 constexpr int kBufferingBudgetMs = 50;
@@ -286,6 +290,7 @@ int FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream)
     stream->channel = channel < 0 ? 0 : channel;
     stream->playing = true;
     l.playing = stream;
+    startStatusFile();
     return stream->channel;
 }
 

@@ -141,7 +141,10 @@ PrivateServer::PrivateServer(Kind kind)
     dir_ = dir;
     std::vector<std::string> probe;
     if (kind == kJack) {
-        const std::string name = "fmscope-soundlib-" + std::to_string(getpid());
+        // A fixed name: JACK reclaims a registry slot only for the name of a
+        // server that died without unregistering (these tests kill it), and
+        // its registry has room for only eight servers.
+        const std::string name = "fmscope-soundlib-private";
         env_ = {{"JACK_DEFAULT_SERVER", name}, {"JACK_NO_START_SERVER", "1"}};
         pid_ = spawn({"jackd", "--no-realtime", "-n", name, "-d", "dummy", "-r", "44100", "-p", "256"},
                      env_);
