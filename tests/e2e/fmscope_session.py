@@ -24,7 +24,7 @@ KEY_UP = b"\x1b[A"
 class Session:
     """One run of the program on its own pseudo-terminal."""
 
-    def __init__(self, env=None, stdin=None, args=()):
+    def __init__(self, env=None, stdin=None, args=(), preexec=None):
         self.master, self.slave = os.openpty()
         self.termios_before = termios.tcgetattr(self.slave)
         child_env = dict(os.environ)
@@ -40,6 +40,8 @@ class Session:
         def become_terminal_owner():
             os.setsid()
             fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+            if preexec:
+                preexec()
 
         self.process = subprocess.Popen(
             [BINARY, *args], stdin=stdin if stdin is not None else slave, stdout=slave, stderr=slave,
@@ -115,7 +117,7 @@ class Session:
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait()
-        for fd in (self.master, self.slave):
+        for fd in {self.master, self.slave}:
             try:
                 os.close(fd)
             except OSError:
