@@ -122,25 +122,27 @@ void KeyDecoder::ground(unsigned char byte)
         emit(byte);
 }
 
+bool KeyDecoder::finishLetterKey(unsigned char final)
+{
+    switch (final) {
+    case 'A': emitKey(kPrefixExtended, kUp); return true;
+    case 'B': emitKey(kPrefixExtended, kDown); return true;
+    case 'C': emitKey(kPrefixExtended, kRight); return true;
+    case 'D': emitKey(kPrefixExtended, kLeft); return true;
+    case 'H': emitKey(kPrefixExtended, kHome); return true;
+    case 'F': emitKey(kPrefixExtended, kEnd); return true;
+    case 'P': case 'Q': case 'R': case 'S':  // F1 to F4, also modified: ESC [ 1 ; 5 P
+        emitKey(kPrefixFunction, kF1 + (final - 'P'));
+        return true;
+    default:
+        return false;
+    }
+}
+
 void KeyDecoder::finishCsi(unsigned char final)
 {
-    if (foreign_)
+    if (foreign_ || finishLetterKey(final) || final != '~')
         return;
-    switch (final) {
-    case 'A': emitKey(kPrefixExtended, kUp); return;
-    case 'B': emitKey(kPrefixExtended, kDown); return;
-    case 'C': emitKey(kPrefixExtended, kRight); return;
-    case 'D': emitKey(kPrefixExtended, kLeft); return;
-    case 'H': emitKey(kPrefixExtended, kHome); return;
-    case 'F': emitKey(kPrefixExtended, kEnd); return;
-    case 'P': case 'Q': case 'R': case 'S':  // modified F1 to F4: ESC [ 1 ; 5 P
-        emitKey(kPrefixFunction, kF1 + (final - 'P'));
-        return;
-    case '~':
-        break;
-    default:
-        return;
-    }
     const int n = firstParam_;
     if (n == 1 || n == 7)
         emitKey(kPrefixExtended, kHome);
@@ -166,21 +168,9 @@ void KeyDecoder::finishCsi(unsigned char final)
 
 void KeyDecoder::finishSs3(unsigned char final)
 {
-    if (foreign_)
-        return;
-    switch (final) {
-    case 'A': emitKey(kPrefixExtended, kUp); return;
-    case 'B': emitKey(kPrefixExtended, kDown); return;
-    case 'C': emitKey(kPrefixExtended, kRight); return;
-    case 'D': emitKey(kPrefixExtended, kLeft); return;
-    case 'H': emitKey(kPrefixExtended, kHome); return;
-    case 'F': emitKey(kPrefixExtended, kEnd); return;
-    case 'P': case 'Q': case 'R': case 'S':
-        emitKey(kPrefixFunction, kF1 + (final - 'P'));
-        return;
-    default:
-        return;  // keypad application keys and the like: not ours
-    }
+    // Other SS3 keys (the keypad's application mode and the like) are not ours.
+    if (!foreign_)
+        finishLetterKey(final);
 }
 
 void KeyDecoder::emitKey(int prefix, int code)

@@ -58,6 +58,9 @@ private:
     };
 
     void ground(unsigned char byte);
+    // Emit the key of a sequence ending in a cursor or F1-F4 letter, in its
+    // CSI and SS3 forms alike; false for any other final byte.
+    bool finishLetterKey(unsigned char final);
     void finishCsi(unsigned char final);
     void finishSs3(unsigned char final);
     void emitKey(int prefix, int code);
