@@ -40,10 +40,13 @@ void restoreTerminal()
 extern "C" void restoreAndReraise(int sig)
 {
     // Only async-signal-safe calls. The signal is blocked while this runs, so the raised one is
-    // delivered with the default action as soon as the handler returns.
+    // delivered with the default action as soon as the handler returns. errno is put back for
+    // the interrupted code in case the default action does not end the process after all.
+    const int interruptedErrno = errno;
     restoreTerminal();
     signal(sig, SIG_DFL);
     raise(sig);
+    errno = interruptedErrno;
 }
 
 void installRestoringHandlers()

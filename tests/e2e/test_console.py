@@ -68,7 +68,12 @@ class Dialog(unittest.TestCase):
             s.expect(re.escape(DASH + "ASIO Driver list\n" + DASH) + r"1 - [^\n]*\n.*" + re.escape(PROMPT) + "$")
             s.type("1")
             s.expect(re.escape(HELP))
-            ports = subprocess.run(["jack_lsp", "-c"], capture_output=True, text=True, check=True).stdout
+            deadline = time.monotonic() + 10
+            while True:  # the ports are connected just after the stream starts
+                ports = subprocess.run(["jack_lsp", "-c"], capture_output=True, text=True, check=True).stdout
+                if re.search(r"system:playback_1\n\s+\S+", ports) or time.monotonic() > deadline:
+                    break
+                time.sleep(0.1)
             self.assertRegex(ports, r"system:playback_1\n\s+\S+", "connected to the playback ports")
             s.type("9")
             s.expect(freq_lines("2.000000"))
