@@ -264,6 +264,9 @@ void Engine::streamerMain()
             const int64_t nextPull =
                 lastPull + framesToNs(lastPullFrames_.load(std::memory_order_relaxed), rate_) + kPullSlackNs;
             ns = nextPull - monotonicNs();
+            // A pull that is late (the server takes its time) is waited for
+            // in steps of a fifth of a block, not polled for.
+            if (ns < kMinSleepNs) ns = framesToNs(block_ / 5, rate_);
         }
         if (ns < kMinSleepNs) ns = kMinSleepNs;
         if (ns > kMaxSleepNs) ns = kMaxSleepNs;
