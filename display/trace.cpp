@@ -9,19 +9,10 @@
 
 namespace {
 
-using TraceKey = TraceIdentity;
-
-std::uint32_t bitsOf(float value)
+TraceIdentity keyOf(float lfoFrequency, const Oscillator& carrier, const Oscillator& modulator)
 {
-    std::uint32_t word;
-    std::memcpy(&word, &value, sizeof word);
-    return word;
-}
-
-TraceKey keyOf(float lfoFrequency, const Oscillator& carrier, const Oscillator& modulator)
-{
-    return {bitsOf(lfoFrequency), bitsOf(carrier.amplitude), bitsOf(modulator.amplitude),
-            bitsOf(carrier.phaseOffset), bitsOf(modulator.phaseOffset)};
+    return {floatBits(lfoFrequency), floatBits(carrier.amplitude), floatBits(modulator.amplitude),
+            floatBits(carrier.phaseOffset), floatBits(modulator.phaseOffset)};
 }
 
 // One trace as distinct pixels, column by column, and the state it ends in.
@@ -31,7 +22,7 @@ TraceKey keyOf(float lfoFrequency, const Oscillator& carrier, const Oscillator& 
 // stream's thread.
 struct TracePicture {
     bool valid = false;
-    TraceKey key{};
+    TraceIdentity key{};
     float oscFrequency = 0, oscValue = 0, lfoValue = 0;
     int columnStart[traceColumns + 1] = {};
     std::int32_t rows[tracePoints] = {};
@@ -88,6 +79,15 @@ private:
     std::int32_t run_[runCapacity];
 };
 
+// Leave the oscillators as the recorded walk left them. The phases are not
+// touched: a walk restores them bit for bit anyway.
+void applyRecordedEndState(Oscillator& carrier, Oscillator& modulator)
+{
+    carrier.frequency.store(picture.oscFrequency, std::memory_order_relaxed);
+    carrier.value = picture.oscValue;
+    modulator.value = picture.lfoValue;
+}
+
 template <int bytesPerPixel>
 void plotPicture(SDL_Surface* surface, Uint32 colour)
 {
@@ -134,10 +134,7 @@ void drawTrace()
 
     const float lfoHz = modulator.frequency.load(std::memory_order_relaxed);
     if (picture.valid && picture.key == keyOf(lfoHz, carrier, modulator)) {
-        // The phases are left alone: a walk restores them bit for bit anyway.
-        carrier.frequency.store(picture.oscFrequency, std::memory_order_relaxed);
-        carrier.value = picture.oscValue;
-        modulator.value = picture.lfoValue;
+        applyRecordedEndState(carrier, modulator);
     } else {
         picture.valid = false;
         Recorder recorder;
@@ -183,9 +180,7 @@ bool replayTraceEndState(const TraceIdentity& shown)
 {
     if (!picture.valid || !(picture.key == shown) || !(currentTraceIdentity() == shown))
         return false;
-    osc->frequency.store(picture.oscFrequency, std::memory_order_relaxed);
-    osc->value = picture.oscValue;
-    lfo->value = picture.lfoValue;
+    applyRecordedEndState(*osc, *lfo);
     return true;
 }
 

@@ -36,6 +36,14 @@ constexpr int countTracePoints()
 constexpr int tracePoints = countTracePoints();
 static_assert(tracePoints == 63969, "float position stepping changed");
 
+// A float's bit pattern: frequencies are compared and keyed bit for bit.
+inline std::uint32_t floatBits(float value)
+{
+    std::uint32_t word;
+    std::memcpy(&word, &value, sizeof word);
+    return word;
+}
+
 // What one walk of the trace ran with.
 struct TraceRun {
     float lfoFrequency;  // Hz, as loaded when the walk began
@@ -59,20 +67,15 @@ TraceRun walkTrace(Oscillator& carrier, Oscillator& modulator, Plot&& plot)
     carrier.phase = 0.0f;
     modulator.phase = 0.0f;
 
-    const auto bits = [](float value) {
-        std::uint32_t word;
-        std::memcpy(&word, &value, sizeof word);
-        return word;
-    };
     const float lfoHz = modulator.frequency.load(std::memory_order_relaxed);
     bool steady = true;
     for (float x = 0.0f; x < static_cast<float>(traceColumns); x = nextTracePosition(x)) {
         modulator.step();
-        steady &= bits(modulator.frequency.load(std::memory_order_relaxed)) == bits(lfoHz);
+        steady &= floatBits(modulator.frequency.load(std::memory_order_relaxed)) == floatBits(lfoHz);
         const float carrierHz = carrierFrequency(modulator.output());
         carrier.frequency.store(carrierHz, std::memory_order_relaxed);
         carrier.step();
-        steady &= bits(carrier.frequency.load(std::memory_order_relaxed)) == bits(carrierHz);
+        steady &= floatBits(carrier.frequency.load(std::memory_order_relaxed)) == floatBits(carrierHz);
 
         const auto y = static_cast<float>(static_cast<double>(carrier.output()) * traceRowsPerUnit);
         const double row = static_cast<double>(y) + traceZeroRow;
