@@ -105,6 +105,14 @@ void quietBackends()
     // JACK server shutting its client down). The terminal is the program's:
     // nothing of ours writes to std::cerr, so it is muted for good.
     std::cerr.rdbuf(nullptr);
+    // That JACK news is written on libjack's notification thread while a
+    // helper RtAudio has just started closes the client, which cancels that
+    // very thread asynchronously. A cancel landing inside the stream insert
+    // ends the process ("terminate called without an active exception"), so
+    // the write is kept as short as it goes: no unit-buffer flush (which
+    // looks up the thread's exception state) and no tied stream to flush.
+    std::cerr.unsetf(std::ios::unitbuf);
+    std::cerr.tie(nullptr);
 }
 
 std::vector<Driver> probeDrivers(int outputType)

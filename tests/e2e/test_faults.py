@@ -87,7 +87,9 @@ class ServerKilled(unittest.TestCase):
                 printed = len(s.text)
                 server.kill()
                 time.sleep(1.5)
-                self.assertIsNone(s.process.poll(), "the program keeps running")
+                s.settle(0.2)
+                self.assertIsNone(s.process.poll(), "the program keeps running; it printed:\n"
+                                  + s.text[printed:])
                 s.type("9")
                 s.expect(r"Freq2\[2\.000000\]\n$")
                 self.assertRegex(s.text[printed:], r"^Freq1\[-?\d+\.\d{6}\]\nFreq2\[2\.000000\]\n$",
