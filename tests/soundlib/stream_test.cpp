@@ -25,6 +25,23 @@ using Clock = std::chrono::steady_clock;
 constexpr unsigned kMode = 0x01000150;
 constexpr int kRate = 44100;
 
+// A sanitizer build runs several times slower and takes locks of its own
+// inside every thread: it checks what the threads do to memory, not whether
+// the stream keeps real time. There an underrun may happen; what it may
+// cost is silence, never a lost, repeated or damaged frame.
+#ifdef FMSCOPE_SANITIZED
+constexpr bool kRealTimeBuild = false;
+#else
+constexpr bool kRealTimeBuild = true;
+#endif
+
+void expectNoUnderrun(unsigned long long underruns)
+{
+    if (kRealTimeBuild) {
+        EXPECT_EQ(underruns, 0u);
+    }
+}
+
 SoundlibStatus status()
 {
     SoundlibStatus s;
@@ -90,7 +107,7 @@ TEST_F(SoundlibStream, NullOutputKeepsRealTimePaceOnItsOwnThread)
     const double frames = static_cast<double>(after.framesDelivered - before.framesDelivered);
     EXPECT_NEAR(frames / (seconds * kRate), 1.0, 0.005);
     EXPECT_GE(after.callbacks - before.callbacks, 3u * 20u) << "at least 20 callbacks a second";
-    EXPECT_EQ(after.underruns, 0u);
+    expectNoUnderrun(after.underruns);
     EXPECT_FALSE(ramp.onCallerThread);
     EXPECT_FALSE(ramp.overlapped);
     EXPECT_FALSE(ramp.partialFrame);
@@ -110,7 +127,7 @@ TEST_F(SoundlibStream, JackRunsAtRealTimePaceWithoutUnderrun)
 
     const double frames = static_cast<double>(after.framesDelivered - before.framesDelivered);
     EXPECT_NEAR(frames / (seconds * kRate), 1.0, 0.02);
-    EXPECT_EQ(after.underruns, 0u);
+    expectNoUnderrun(after.underruns);
     EXPECT_FALSE(after.backendFailed);
     EXPECT_FALSE(after.clockFallback);
     EXPECT_FALSE(ramp.onCallerThread);
@@ -152,14 +169,27 @@ void expectRampRecorded(int output, SoundlibStream& test)
     size_t first = 0;
     while (first < recording.size() && recording[first] == 0) ++first;
     ASSERT_LT(first, recording.size()) << "nothing recorded";
-    size_t run = 1;
-    while (first + run < recording.size() && recording[first + run] == recording[first + run - 1] + 1)
-        ++run;
-    EXPECT_GE(run, size_t{3} * kRate) << "ramp broken at frame " << run << ": "
-                                      << recording[first + run - 1] << " then "
-                                      << (first + run < recording.size() ? recording[first + run] : 0);
-    EXPECT_EQ(first + run, recording.size()) << "gap or repeat after " << run << " frames";
-    EXPECT_EQ(s.underruns, 0u);
+    if (kRealTimeBuild) {
+        size_t run = 1;
+        while (first + run < recording.size() && recording[first + run] == recording[first + run - 1] + 1)
+            ++run;
+        EXPECT_GE(run, size_t{3} * kRate) << "ramp broken at frame " << run << ": "
+                                          << recording[first + run - 1] << " then "
+                                          << (first + run < recording.size() ? recording[first + run] : 0);
+        EXPECT_EQ(first + run, recording.size()) << "gap or repeat after " << run << " frames";
+        EXPECT_EQ(s.underruns, 0u);
+    } else {
+        // Silence may stand between frames; the frames themselves follow on.
+        uint32_t last = recording[first];
+        size_t frames = 1;
+        for (size_t i = first + 1; i < recording.size(); ++i) {
+            if (recording[i] == 0) continue;
+            ASSERT_EQ(recording[i], last + 1) << "frame lost, repeated or damaged at " << i;
+            last = recording[i];
+            ++frames;
+        }
+        EXPECT_GE(frames, size_t{3} * kRate);
+    }
     EXPECT_FALSE(s.backendFailed);
 }
 
