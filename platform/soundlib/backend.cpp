@@ -141,7 +141,7 @@ std::vector<Driver> probeDrivers(int outputType)
 }
 
 Device* Device::open(int outputType, const Driver& driver, int sampleRate, uint32_t blockFrames,
-                     uint32_t maxBufferFrames, int* error)
+                     uint32_t maxBufferFrames, uint32_t reopenBufferFrames, int* error)
 {
     quietBackends();
     std::unique_ptr<Device> device(new Device);
@@ -176,8 +176,8 @@ Device* Device::open(int outputType, const Driver& driver, int sampleRate, uint3
         out.firstChannel = 0;
         // Two periods of one block each: the backend's share of the buffering
         // (ALSA's buffer, PulseAudio's maxlength). JACK uses its own period.
-        // ALSA's PulseAudio plugin insists on three, which is kept while it
-        // fits the budget; more is opened again with shorter periods.
+        // A device that insists on more periods (ALSA's PulseAudio plugin,
+        // three) is opened again with shorter ones.
         unsigned int period = blockFrames;
         for (int attempt = 0; attempt < 2; ++attempt) {
             RtAudio::StreamOptions options;
@@ -199,7 +199,7 @@ Device* Device::open(int outputType, const Driver& driver, int sampleRate, uint3
             if (outputType == kOutputJack || device->bufferFrames_ <= maxBufferFrames || attempt == 1)
                 break;
             rt.closeStream();
-            period = maxBufferFrames / periods;
+            period = reopenBufferFrames / periods;
         }
     } catch (const RtAudioError& e) {
         opening.store(false, std::memory_order_release);

@@ -59,9 +59,10 @@ class Device {
 public:
     // Opens `driver` at `sampleRate`, asking for two periods of blockFrames;
     // a device that grants more than maxBufferFrames in all is opened again
-    // with shorter periods. Null with *error set on failure.
-    static Device* open(int outputType, const Driver& driver, int sampleRate,
-                        uint32_t blockFrames, uint32_t maxBufferFrames, int* error);
+    // with periods that come to at most reopenBufferFrames. Null with *error
+    // set on failure.
+    static Device* open(int outputType, const Driver& driver, int sampleRate, uint32_t blockFrames,
+                        uint32_t maxBufferFrames, uint32_t reopenBufferFrames, int* error);
     ~Device();
 
     // Start pulling from `engine`; false when the backend refuses.

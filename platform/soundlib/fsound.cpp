@@ -39,11 +39,14 @@ constexpr int kMaxRate = 192000;
 // 12.5 ms per callback (80 redraws a second): every callback also redraws
 // the window, and each block costs the streamer and the backend a round of
 // wake-ups, so blocks are as long as the 50 ms budget allows. The backend's
-// buffer takes two blocks; the streamer runs ahead by as many blocks as fit
-// beside it in 50 ms of audio, at least two and at most four: PulseAudio 2
-// (25 + 25 ms), ALSA on PulseAudio's plugin 2 (25 + 25 ms in three shorter
-// periods), JACK 3 (37.5 + 5.8 ms at a 256-frame period), the null output 4
-// (50 ms).
+// buffer takes two blocks; the streamer's ring takes the rest of the budget,
+// at least two blocks and at most four. A device may take a whole buffer in
+// a burst after a stall, and the ring's low-water mark (its lead less the
+// block being rendered) is what it finds then: a backend that insists on
+// more, shorter periods than asked for (ALSA's PulseAudio plugin, three) is
+// cut until that mark covers its whole buffer. PulseAudio keeps its two
+// blocks (its client costs CPU per write): 25 + 25 ms; ALSA on the plugin
+// 31.3 + 18.7 ms; JACK 44.2 + 5.8 ms at a 256-frame period; null 50 ms.
 constexpr int kBlocksPerSecond = 80;
 constexpr uint32_t kMinLeadBlocks = 2;
 constexpr uint32_t kMaxLeadBlocks = 4;
@@ -200,7 +203,7 @@ fsound_bool FSOUND_Init(int mixRate, int maxChannels, unsigned int flags)
             const uint32_t block = blockFramesFor(mixRate);
             const uint32_t budget = static_cast<uint32_t>(mixRate * kBufferingBudgetMs / 1000);
             device = Device::open(l.output, list[static_cast<size_t>(l.driver)], mixRate, block,
-                                  budget - kMinLeadBlocks * block, &error);
+                                  budget - kMinLeadBlocks * block, (budget - block) / 2, &error);
         } catch (const std::bad_alloc&) {
             error = kErrMemory;
         }
@@ -231,10 +234,9 @@ FSOUND_STREAM* FSOUND_Stream_Create(FSOUND_STREAMCALLBACK callback, int length, 
     if (block > lengthFrames) block = lengthFrames;
     const uint32_t budget = static_cast<uint32_t>(l.rate * kBufferingBudgetMs / 1000);
     const uint32_t backend = l.backendFrames.load(std::memory_order_relaxed);
-    uint32_t leadBlocks = backend < budget ? (budget - backend) / blockFramesFor(l.rate) : 0;
-    if (leadBlocks < kMinLeadBlocks) leadBlocks = kMinLeadBlocks;
-    if (leadBlocks > kMaxLeadBlocks) leadBlocks = kMaxLeadBlocks;
-    uint32_t lead = block * leadBlocks;
+    uint32_t lead = backend < budget ? budget - backend : 0;
+    if (lead < kMinLeadBlocks * block) lead = kMinLeadBlocks * block;
+    if (lead > kMaxLeadBlocks * block) lead = kMaxLeadBlocks * block;
     if (lead > lengthFrames) lead = lengthFrames;
     try {
         FSOUND_STREAM* stream = new FSOUND_STREAM{nullptr, -1, false};
