@@ -72,8 +72,13 @@ def find_window(display, width=640, height=480):
 
 
 def capture_window(display, width=640, height=480):
+    """The program's window, or None while there is none (a window of a
+    program just ended may still be listed and be gone when dumped)."""
     window = find_window(display, width, height)
     if window is None:
         return None
-    image, _ = capture(display, window)
+    try:
+        image, _ = capture(display, window)
+    except subprocess.CalledProcessError:
+        return None
     return image
